@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <memory>
 
 #include "chiplink/backends/hardware_ports.h"
@@ -130,6 +131,7 @@ void CloseBackend() {
   LinkUi& ui = CurrentLinkUi();
   ui.ShowError(text, kConnectErrorCaption);
   ui.ExitProcess(1);
+  std::abort();  // not reached: ExitProcess does not return
 }
 
 }  // namespace
