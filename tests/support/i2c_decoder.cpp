@@ -49,6 +49,50 @@ std::vector<Lines> MasterLevels(const std::vector<PortAccess>& log, uint16_t bas
   return levels;
 }
 
+std::vector<std::string> Transactions(const std::vector<I2cEvent>& events) {
+  std::vector<std::string> out;
+  std::size_t i = 0;
+  auto hex = [](uint8_t v) {
+    char t[4];
+    std::snprintf(t, sizeof t, "%02X", v);
+    return std::string(t);
+  };
+  while (i < events.size()) {
+    if (events[i].kind != I2cEvent::kStart) {
+      ++i;
+      continue;
+    }
+    // Gather the bytes up to the stop, splitting at repeated starts.
+    std::vector<std::vector<I2cEvent>> parts(1);
+    ++i;
+    while (i < events.size() && events[i].kind != I2cEvent::kStop) {
+      if (events[i].kind == I2cEvent::kStart)
+        parts.emplace_back();
+      else
+        parts.back().push_back(events[i]);
+      ++i;
+    }
+    ++i;  // the stop
+    const std::vector<I2cEvent>& head = parts[0];
+    if (head.size() < 2 || !head[0].acked || !head[1].acked || (head[0].value & 1)) {
+      out.push_back("-");
+      continue;
+    }
+    const std::string reg = hex(head[1].value);
+    if (parts.size() == 1) {
+      if (head.size() == 3)
+        out.push_back(reg + "=" + hex(head[2].value));
+      else
+        out.push_back(reg + "<" + std::to_string(head.size() - 2));
+    } else if (parts.size() == 2 && parts[1].size() == 2 && head.size() == 2) {
+      out.push_back(parts[1][0].acked ? reg + "?" + hex(parts[1][1].value) : "-");
+    } else {
+      out.push_back(reg + ">" + std::to_string(parts.size() - 1));
+    }
+  }
+  return out;
+}
+
 std::string Describe(const std::vector<I2cEvent>& events) {
   std::string out;
   for (const I2cEvent& e : events) {

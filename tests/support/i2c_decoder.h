@@ -38,6 +38,24 @@ std::vector<Lines> MasterLevels(const std::vector<PortAccess>& log, uint16_t bas
 // A compact text of events for readable failure messages: "S 7E+ 10+ P".
 std::string Describe(const std::vector<I2cEvent>& events);
 
+// The register transactions in a list of events, one text each:
+//   "FF=02"       a register write (register, value)
+//   "FF?02"       a register read (register, the value read)
+//   "EF<3"        a burst write of that many data bytes to a register
+//   "EF>3"        a burst read of that many bytes from a register
+//   "-"           a transaction whose address or register was not acknowledged
+// The slave address is not shown; tests that care look at the events.
+std::vector<std::string> Transactions(const std::vector<I2cEvent>& events);
+
+// The levels of a simulated machine's trace.
+template <typename Trace>
+std::vector<Lines> TraceLevels(const Trace& trace) {
+  std::vector<Lines> levels;
+  levels.reserve(trace.size());
+  for (const auto& e : trace) levels.push_back({e.scl, e.sda});
+  return levels;
+}
+
 // Shorthands for expected event lists.
 inline I2cEvent Start() { return {I2cEvent::kStart}; }
 inline I2cEvent Stop() { return {I2cEvent::kStop}; }
