@@ -113,7 +113,7 @@ TEST_F(RegistersTest, MemoryPointerLoad) {
   Trace();
   SetMemPointer(kReadChannel, 0x90100);
   EXPECT_EQ(Traffic(), (Strings{"FF=04", "F2?00", "F2=80", "F2=00", "F8=00", "F9=01", "FA=09", "F1?00", "F1=20",
-                                "F1?00", "F1=00"}));
+                                "F1?20", "F1=00"}));
   EXPECT_EQ(chip().ReadPointer(), 0x90100u);
 }
 
