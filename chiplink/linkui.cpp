@@ -35,6 +35,8 @@ class TerminalUi final : public LinkUi {
   }
   void ShowMessage(std::string_view text) override { std::cerr << ForTerminal(text) << '\n'; }
   [[noreturn]] void ExitProcess(int code) override {
+    std::cout.flush();
+    std::cerr.flush();
     std::fflush(nullptr);
     _exit(code);
   }
