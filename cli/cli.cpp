@@ -4,6 +4,7 @@
 #include <iostream>
 #include <vector>
 
+#include "cli/chip_commands.h"
 #include "cli/image_commands.h"
 
 #ifndef MORVANE_VERSION
@@ -15,8 +16,12 @@ namespace {
 
 constexpr ExitStatusInfo kExitStatuses[] = {
     {kExitSuccess, "success"},
+    {kExitLinkFailed, "the link cannot start: no chip answers, the bus is held, or the adapter cannot be opened"},
     {kExitUsage, "usage error: unknown command or option, missing or extra argument, bad option value"},
     {kExitFileError, "a file that does not load (\"Illegal File Type\"), or an output file that cannot be written"},
+    {kExitNoDevice, "no IAP firmware runs, or the configuration does not support the chip's flash device"},
+    {kExitJobFailed, "a job or chip command failed (\"FAIL!\", \"FAILED!\"), a verify difference included"},
+    {kExitCanceled, "cancelled with Ctrl-C"},
 };
 
 // "--help" belongs to the program and to every command.
@@ -25,6 +30,10 @@ constexpr OptionSpec kHelpOption{"help", 'h', "", true, "Show this help and exit
 constexpr OptionSpec kGlobalOptions[] = {
     kHelpOption,
     {"version", 0, "", false, "Show the program's version and exit"},
+    {"adapter", 0, "NAME", false, "What carries the bus: sim, ports, ppdev or ppdev:/dev/parportN (as the Adapter key)"},
+    {"sim", 0, "KEY=VALUE", true, "A setting of the simulated chip (as a key of [SIM]); repeatable"},
+    {"trace", 0, "FILE", false, "Write the simulated bus's SCL and SDA as a VCD file"},
+    {"config", 0, "FILE", false, "The configuration file (default: Morvane.ini next to the program)"},
 };
 
 const Command* FindCommand(std::string_view name) {
@@ -63,8 +72,10 @@ std::string UsageLine(const Command& command) {
 void ProgramHelp(std::ostream& out) {
   std::string text = "Usage: " + std::string(kProgram) + " [global options] COMMAND [arguments]\n\n";
   text +=
-      "Works with the flash images of VELQ display-processor chips: loads raw binary and Intel HEX files,\n"
-      "converts them and shows them as hex dumps.\n\nCommands:\n";
+      "Programs the flash of a VELQ display-processor chip over its I2C bus: writes, reads back, verifies\n"
+      "and erases it; and works with flash images: raw binary and Intel HEX files, converted and dumped.\n"
+      "Without hardware everything runs against the simulated chip (--adapter sim, the default).\n\n"
+      "Commands:\n";
   size_t width = 0;
   for (const Command& command : Commands()) {
     width = std::max(width, command.name.size() + 1 + command.arguments.size());
@@ -97,8 +108,8 @@ std::span<const OptionSpec> GlobalOptions() { return kGlobalOptions; }
 
 std::span<const Command> Commands() {
   static const Command table[] = {
-      ConvertCommand(),
-      DumpCommand(),
+      InfoCommand(),  WriteCommand(),         ReadCommand(),    VerifyCommand(),   EraseCommand(),
+      LockBootBlockCommand(), RestartCommand(), EnterIapCommand(), ConvertCommand(), DumpCommand(),
   };
   return table;
 }

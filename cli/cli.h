@@ -28,6 +28,16 @@ inline constexpr int kExitUsage = 2;
 // A file that does not load as an image ("Illegal File Type"), or an output
 // file that cannot be written.
 inline constexpr int kExitFileError = 3;
+// The link cannot start: no chip answers, the bus is held by another
+// process, or the adapter cannot be opened.
+inline constexpr int kExitLinkFailed = 1;
+// The chip's IAP firmware does not run, or the configuration does not support
+// the chip's flash device (or one of its entries does not read).
+inline constexpr int kExitNoDevice = 4;
+// A job or chip command failed ("FAIL!", "FAILED!"), a verify difference included.
+inline constexpr int kExitJobFailed = 5;
+// Cancelled with Ctrl-C.
+inline constexpr int kExitCanceled = 130;
 
 struct ExitStatusInfo {
   int code;
