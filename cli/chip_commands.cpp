@@ -133,7 +133,10 @@ class TerminalHost final : public JobHost {
     const std::string shown = FirstLine(text);
     if (shown == status_) return;
     status_ = shown;
-    if (!bar_ && !status_.empty()) context_.out << status_ << "\n" << std::flush;
+    if (!bar_ && !status_.empty()) {
+      context_.out << status_ << "\n" << std::flush;
+      printed_ = status_;
+    }
     Draw();
   }
   void SetCancelEnabled(bool) override {}
@@ -150,7 +153,8 @@ class TerminalHost final : public JobHost {
   void SetJob(ActionThread* job) override { job_ = job; }
   void JobEnded(const std::string& status, const std::string& detail) override {
     if (bar_) context_.out << "\r\033[K";
-    if (!status.empty()) context_.out << status << "\n";
+    // Without the bar the status line is out already, unless it changed.
+    if (!status.empty() && (bar_ || status != printed_)) context_.out << status << "\n";
     if (!detail.empty()) context_.out << detail << "\n";
     context_.out << std::flush;
     status_.clear();
@@ -187,7 +191,7 @@ class TerminalHost final : public JobHost {
   std::map<RangeField, std::string> fields_;
   TBuffer* image_ = nullptr;
   ActionThread* job_ = nullptr;
-  std::string status_, lastStatus_;
+  std::string status_, lastStatus_, printed_;
   int progress_ = 0;
 };
 

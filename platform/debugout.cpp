@@ -16,7 +16,9 @@ void DebugOutput(std::string_view text) {
     g_sink(text);
     return;
   }
+  // A debugger shows each text as a line of its own; so does the terminal.
   std::fwrite(text.data(), 1, text.size(), stderr);
+  if (text.empty() || text.back() != '\n') std::fputc('\n', stderr);
   std::fflush(stderr);
 }
 

@@ -8,11 +8,11 @@
 namespace morvane {
 namespace {
 
-TEST(DebugOutput, GoesToStandardErrorWithoutSink) {
+TEST(DebugOutput, GoesToStandardErrorWithoutSinkEachTextALine) {
   ::testing::internal::CaptureStderr();
   DebugOutput(" Set 'SCL' ERROR.\n");
   DebugOutput("Set FE register.");
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), " Set 'SCL' ERROR.\nSet FE register.");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), " Set 'SCL' ERROR.\nSet FE register.\n");
 }
 
 TEST(DebugOutput, SinkSeesTextsAndIsReplacedAndRestored) {
@@ -36,7 +36,7 @@ TEST(DebugOutput, SinkSeesTextsAndIsReplacedAndRestored) {
   EXPECT_TRUE(SetDebugSink({}));
   ::testing::internal::CaptureStderr();
   DebugOutput("z");
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "z");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "z\n");
   EXPECT_EQ(second.size(), 1u);
 }
 
