@@ -45,6 +45,7 @@ VelqChip::VelqChip(const Config& config)
   if (!memory_) throw std::bad_alloc();
   const uint8_t family = static_cast<uint8_t>(config.chipId >> 16);
   variant40_ = family == 0x69 && (config.chipId & 0x0F) == 0;
+  for (const auto& [address, times] : config.deafCells) DeafCell(address, times);
 }
 
 uint8_t VelqChip::ReadRegister(uint8_t reg) {
@@ -197,7 +198,7 @@ VelqChip::Outcome VelqChip::Program() {
     const uint32_t count = d.last - d.first + 1;
     for (uint32_t i = 0; i < count; ++i) {
       const uint32_t a = d.first + i;
-      if (deaf_.empty() || !IsDeaf(a)) flash_[a] = MemoryAt(d.data + i);
+      if (deaf_.empty() || !IgnoresProgramming(a)) flash_[a] = MemoryAt(d.data + i);
     }
     ApplyStuckCells();
     out.micros += uint64_t{config_.programMicros} * count;
@@ -275,8 +276,8 @@ void VelqChip::StickCell(uint32_t address, uint8_t value) {
   ApplyStuckCells();
 }
 
-void VelqChip::DeafCell(uint32_t address) {
-  if (address < flash_.size()) deaf_.push_back(address);
+void VelqChip::DeafCell(uint32_t address, int times) {
+  if (address < flash_.size() && times != 0) deaf_.emplace_back(address, times);
 }
 
 void VelqChip::ClearFaults() {
@@ -289,8 +290,13 @@ void VelqChip::ApplyStuckCells() {
   for (const auto& [address, value] : stuck_) flash_[address] = value;
 }
 
-bool VelqChip::IsDeaf(uint32_t address) const {
-  return std::find(deaf_.begin(), deaf_.end(), address) != deaf_.end();
+bool VelqChip::IgnoresProgramming(uint32_t address) {
+  for (auto& [cell, left] : deaf_) {
+    if (cell != address || left == 0) continue;
+    if (left > 0) --left;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace morvane::sim

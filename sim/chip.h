@@ -69,7 +69,7 @@ class VelqChip final : public RegisterTarget {
   // Faults.
   void ForceStatus(uint8_t command, uint8_t status, int times);
   void StickCell(uint32_t address, uint8_t value);
-  void DeafCell(uint32_t address);
+  void DeafCell(uint32_t address, int times);
   void ClearFaults();
   void ApplyStuckCells();  // after anything that wrote the flash array
 
@@ -90,7 +90,8 @@ class VelqChip final : public RegisterTarget {
   Outcome Program();
   Outcome ReadBack();
   Outcome Erase();
-  bool IsDeaf(uint32_t address) const;
+  // True when the cell ignores this programming (which it then counts).
+  bool IgnoresProgramming(uint32_t address);
 
   Config config_;
   std::vector<uint8_t> regs_;  // 256 pages of 256 registers
@@ -118,7 +119,7 @@ class VelqChip final : public RegisterTarget {
 
   std::array<Forced, 256> forced_{};
   std::vector<std::pair<uint32_t, uint8_t>> stuck_;
-  std::vector<uint32_t> deaf_;
+  std::vector<std::pair<uint32_t, int>> deaf_;  // address, programmings still ignored (negative: all)
 };
 
 }  // namespace morvane::sim

@@ -687,7 +687,7 @@ void Machine::SetNakRate(double rate, uint32_t seed) { impl_->chipSlave_.SetNakR
 void Machine::SetHang(Hang hang) { impl_->SetHang(hang); }
 void Machine::ForceStatus(uint8_t command, uint8_t status, int times) { impl_->chip_.ForceStatus(command, status, times); }
 void Machine::StickCell(uint32_t address, uint8_t value) { impl_->chip_.StickCell(address, value); }
-void Machine::DeafCell(uint32_t address) { impl_->chip_.DeafCell(address); }
+void Machine::DeafCell(uint32_t address, int times) { impl_->chip_.DeafCell(address, times); }
 void Machine::ClearFaults() { impl_->ClearFaults(); }
 
 }  // namespace morvane::sim

@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace morvane::sim {
@@ -42,6 +43,9 @@ struct Config {
   double nakRate = 0;            // share of address bytes the chip does not acknowledge
   uint32_t seed = 1;             // seed of those not-acknowledges
   int stretch = 0;               // status reads the chip holds SCL low at each byte
+  // Flash cells that ignore programming: the address, and how many
+  // programmings they ignore before they take values again (negative: all).
+  std::vector<std::pair<uint32_t, int>> deafCells;
 
   // Timings, in simulated microseconds.
   uint32_t takeUpMicros = 30;         // from the stop after a command until the chip takes it
@@ -58,7 +62,8 @@ struct Config {
 // Applies one setting by its key (compared without regard to case): Address,
 // Port, VgaId, ChipId, FlashId, FlashSize, BootSize, Iap, BootLocked,
 // Protect, Present, SecondSlave, SclStuck, FlashFile, TraceFile, NakRate,
-// Seed, Stretch, and the timings TakeUpMicros, PulseMicros, CommandMicros,
+// Seed, Stretch, DeafCells (hexadecimal addresses separated by commas, each
+// with an optional "*N": the cell ignores its first N programmings), and the timings TakeUpMicros, PulseMicros, CommandMicros,
 // ProgramMicros, ReadMicros, EraseMicros, RestartMicros, ResetMicros.
 // Returns "" when applied, else a text naming the key and the bad value
 // (`Address: "7G" is not a hexadecimal slave address such as 7E.`), for the
@@ -162,7 +167,8 @@ class Machine {
   // `status` and do nothing else.
   void ForceStatus(uint8_t command, uint8_t status, int times = 1);
   void StickCell(uint32_t address, uint8_t value);  // always reads value
-  void DeafCell(uint32_t address);                   // ignores programming
+  // The cell ignores the next `times` programmings (every one when negative).
+  void DeafCell(uint32_t address, int times = -1);
   // Removes every fault, configured or injected (stretching, not-
   // acknowledges, second slave, stuck clock, hang, forced statuses, bad
   // cells) and puts the chip back, present, at its configured address.

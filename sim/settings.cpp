@@ -158,6 +158,31 @@ const Setting kSettings[] = {
      [](Config& c, std::string_view k, std::string_view v) {
        return Number(c.stretch, 0, 1'000'000, k, v, "a number of status reads from 0 to 1000000");
      }},
+    {"DeafCells",
+     [](Config& c, std::string_view k, std::string_view v) {
+       // "1234,8000*2": hexadecimal addresses, each with how many programmings it ignores.
+       std::vector<std::pair<uint32_t, int>> cells;
+       std::string_view rest = Trim(v);
+       while (!rest.empty()) {
+         const std::size_t comma = rest.find(',');
+         std::string_view item = Trim(rest.substr(0, comma));
+         rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+         uint64_t address = 0, times = 0;
+         int count = -1;
+         const std::size_t star = item.find('*');
+         if (star != std::string_view::npos) {
+           if (!ParseDigits(Trim(item.substr(star + 1)), 10, times) || times == 0 || times > 1'000'000)
+             return Bad(k, v, "a list of hexadecimal flash addresses, each with an optional *N (N from 1)");
+           count = static_cast<int>(times);
+           item = item.substr(0, star);
+         }
+         if (!ParseHex(item, address) || address > 0xFFFFFF)
+           return Bad(k, v, "a list of hexadecimal flash addresses, each with an optional *N (N from 1)");
+         cells.emplace_back(static_cast<uint32_t>(address), count);
+       }
+       c.deafCells = std::move(cells);
+       return std::string();
+     }},
     {"TakeUpMicros",
      [](Config& c, std::string_view k, std::string_view v) { return Number(c.takeUpMicros, 0, kMaxMicros, k, v, kMicros); }},
     {"PulseMicros",

@@ -306,6 +306,17 @@ TEST_F(SimFirmware, CellsThatDoNotTakeAValue) {
   EXPECT_EQ(m().Flash()[0x4011], 0xFF);
 }
 
+TEST_F(SimFirmware, CellThatIgnoresItsFirstProgrammingsTakesTheNext) {
+  m().DeafCell(0x4002, 2);
+  const std::vector<uint8_t> data(4, 0x33);
+  master().WriteMemory(kChip, 0x1100, data);
+  for (uint8_t expected : {0xFF, 0xFF, 0x33}) {
+    ASSERT_EQ(Program(0x1000, 0x4000, 4), 0);
+    EXPECT_EQ(m().Flash()[0x4002], expected);
+    EXPECT_EQ(m().Flash()[0x4001], 0x33);
+  }
+}
+
 // The handshake exactly as the link drives it on a VGA adapter, where each
 // sample of a line first writes SDA free.
 class VgaLinkLines {

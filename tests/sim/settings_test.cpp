@@ -79,6 +79,18 @@ TEST(SimSettings, BadValuesNameKeyAndValueAndChangeNothing) {
   }
 }
 
+TEST(SimSettings, DeafCellsAreAListOfAddressesWithCounts) {
+  Config c;
+  EXPECT_EQ(ApplySetting(c, "DeafCells", "1234, 0x8000*2"), "");
+  EXPECT_EQ(c.deafCells, (std::vector<std::pair<uint32_t, int>>{{0x1234, -1}, {0x8000, 2}}));
+  for (const char* bad : {"12G4", "1234*0", "1234*x", "1000000"}) {
+    EXPECT_NE(ApplySetting(c, "DeafCells", bad), "") << bad;
+    EXPECT_EQ(c.deafCells.size(), 2u);
+  }
+  EXPECT_EQ(ApplySetting(c, "DeafCells", ""), "");
+  EXPECT_TRUE(c.deafCells.empty());
+}
+
 TEST(SimSettings, UnknownKeyListsTheKnownOnes) {
   Config config;
   const std::string error = ApplySetting(config, "Adress", "7E");
