@@ -213,7 +213,9 @@ void WriteThread::Execute() {
     status = 0;
     if (DevStart < static_cast<int32_t>(bootEnd)) {
       // Two blocks around the 256 bytes after the boot area, which are never
-      // programmed. A block with no bytes is not sent.
+      // programmed. A block with no bytes is not sent. The boot block's own
+      // status does not count when the second block follows (a locked boot
+      // block refuses it, and the verify skips it then).
       const int32_t firstCount = int32_t{BootSize} - DevStart;
       const int32_t secondCount = DevEnd - int32_t{BootSize} - 0xFF;
       if (firstCount > 0)
@@ -221,9 +223,7 @@ void WriteThread::Execute() {
                                  static_cast<uint32_t>(DevStart), static_cast<uint32_t>(firstCount));
       if (secondCount > 0) {
         const uint32_t work = static_cast<uint32_t>(BufStart - DevStart) + bootEnd + kWriteWorkBase;
-        const uint8_t second = IapProgramBlock(work, static_cast<uint16_t>(PageSize), bootEnd,
-                                               static_cast<uint32_t>(secondCount));
-        if (status == 0) status = second;
+        status = IapProgramBlock(work, static_cast<uint16_t>(PageSize), bootEnd, static_cast<uint32_t>(secondCount));
       }
     } else {
       status = IapProgramBlock(static_cast<uint32_t>(BufStart) + kWriteWorkBase, static_cast<uint16_t>(PageSize),
