@@ -129,13 +129,17 @@ class TerminalHost final : public JobHost {
     progress_ = position;
     Draw();
   }
-  void SetStatusText(const std::string& text) override {
-    const std::string shown = FirstLine(text);
-    if (shown == status_) return;
-    status_ = shown;
+  // The panel text that begins and ends a job: the end is told by JobEnded.
+  void SetStatusText(const std::string&) override {}
+  void ShowStatus(const std::string& status, const std::string& detail) override {
+    if (status == status_ && detail == detail_) return;
+    status_ = status;
+    detail_ = detail;
     if (!bar_ && !status_.empty()) {
-      context_.out << status_ << "\n" << std::flush;
-      printed_ = status_;
+      context_.out << status_ << "\n";
+      if (!detail_.empty()) context_.out << detail_ << "\n";
+      context_.out << std::flush;
+      printed_ = status_ + "\n" + detail_;
     }
     Draw();
   }
@@ -153,11 +157,15 @@ class TerminalHost final : public JobHost {
   void SetJob(ActionThread* job) override { job_ = job; }
   void JobEnded(const std::string& status, const std::string& detail) override {
     if (bar_) context_.out << "\r\033[K";
-    // Without the bar the status line is out already, unless it changed.
-    if (!status.empty() && (bar_ || status != printed_)) context_.out << status << "\n";
-    if (!detail.empty()) context_.out << detail << "\n";
+    // Without the bar the status lines are out already, unless they changed.
+    if (bar_ || status + "\n" + detail != printed_) {
+      if (!status.empty() && (bar_ || status != printed_.substr(0, printed_.find('\n')))) context_.out << status << "\n";
+      if (!detail.empty()) context_.out << detail << "\n";
+    }
     context_.out << std::flush;
     status_.clear();
+    detail_.clear();
+    printed_.clear();
     lastStatus_ = status;
   }
 
@@ -174,7 +182,6 @@ class TerminalHost final : public JobHost {
   }
 
  private:
-  static std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
   void Draw() {
     if (!bar_ || status_.empty()) return;
     const int width = 40;
@@ -191,7 +198,7 @@ class TerminalHost final : public JobHost {
   std::map<RangeField, std::string> fields_;
   TBuffer* image_ = nullptr;
   ActionThread* job_ = nullptr;
-  std::string status_, lastStatus_, printed_;
+  std::string status_, detail_, lastStatus_, printed_;
   int progress_ = 0;
 };
 

@@ -97,7 +97,7 @@ void ActionThread::BeginJob() {
 
 void ActionThread::ShowProgress() {
   Synchronize([this] {
-    MainForm.SetStatusText(Status + Detail);
+    MainForm.ShowStatus(Status, Detail);
     MainForm.SetProgress(Progress);
   });
 }

@@ -30,6 +30,9 @@ class JobHost : public GuiDispatcher {
   virtual void SetBusyCursor(bool busy) = 0;
   virtual void SetProgress(int position) = 0;  // the bar's range is 0..100; more shows full
   virtual void SetStatusText(const std::string& text) = 0;
+  // A job's status with its detail text while it runs (the status panel
+  // shows the two run together; a terminal may show them on two lines).
+  virtual void ShowStatus(const std::string& status, const std::string& detail) { SetStatusText(status + detail); }
   virtual void SetCancelEnabled(bool on) = 0;
   // The two options, as ticked now.
   virtual bool VerifyAfterWrite() = 0;
