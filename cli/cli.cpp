@@ -56,8 +56,8 @@ std::string ExitStatusHelp(std::span<const int> codes) {
 // The global options other than --help, which a command's table carries itself.
 std::vector<OptionSpec> GlobalOptionsAfterCommand() {
   std::vector<OptionSpec> specs;
-  for (const OptionSpec& spec : GlobalOptions()) {
-    if (spec.name != kHelpOption.name) specs.push_back(spec);
+  for (const OptionSpec& option : GlobalOptions()) {
+    if (option.name != kHelpOption.name) specs.push_back(option);
   }
   return specs;
 }

@@ -7,8 +7,8 @@ namespace {
 
 const OptionSpec* FindLong(std::span<const std::span<const OptionSpec>> specs, std::string_view name) {
   for (auto table : specs) {
-    for (const OptionSpec& spec : table) {
-      if (spec.name == name) return &spec;
+    for (const OptionSpec& option : table) {
+      if (option.name == name) return &option;
     }
   }
   return nullptr;
@@ -16,8 +16,8 @@ const OptionSpec* FindLong(std::span<const std::span<const OptionSpec>> specs, s
 
 const OptionSpec* FindAlias(std::span<const std::span<const OptionSpec>> specs, char alias) {
   for (auto table : specs) {
-    for (const OptionSpec& spec : table) {
-      if (spec.alias != 0 && spec.alias == alias) return &spec;
+    for (const OptionSpec& option : table) {
+      if (option.alias != 0 && option.alias == alias) return &option;
     }
   }
   return nullptr;
@@ -56,7 +56,7 @@ void ParseOptions(std::span<const std::string> args, std::span<const std::span<c
       continue;
     }
 
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* option = nullptr;
     std::string shown;  // the option as the user wrote it, for messages
     std::string inlineValue;
     bool hasInlineValue = false;
@@ -68,28 +68,28 @@ void ParseOptions(std::span<const std::string> args, std::span<const std::span<c
         inlineValue = arg.substr(equals + 1);
         hasInlineValue = true;
       }
-      spec = FindLong(specs, name);
+      option = FindLong(specs, name);
     } else {
       shown = arg;
-      if (arg.size() == 2) spec = FindAlias(specs, arg[1]);
+      if (arg.size() == 2) option = FindAlias(specs, arg[1]);
     }
-    if (spec == nullptr) throw UsageError("unknown option '" + shown + "'");
-    const std::string name(spec->name);
+    if (option == nullptr) throw UsageError("unknown option '" + shown + "'");
+    const std::string name(option->name);
     ++i;
 
     std::string value;
-    if (spec->valueName.empty()) {
+    if (option->valueName.empty()) {
       if (hasInlineValue) throw UsageError("option '--" + name + "' takes no value");
     } else if (hasInlineValue) {
       value = inlineValue;
     } else {
       if (i >= args.size()) {
-        throw UsageError("option '--" + name + "' needs a value (" + std::string(spec->valueName) + ")");
+        throw UsageError("option '--" + name + "' needs a value (" + std::string(option->valueName) + ")");
       }
       value = args[i++];
     }
     auto& values = parsed.values_[name];
-    if (!values.empty() && !spec->repeatable) throw UsageError("option '--" + name + "' given more than once");
+    if (!values.empty() && !option->repeatable) throw UsageError("option '--" + name + "' given more than once");
     values.push_back(value);
   }
   used = i;
@@ -98,11 +98,11 @@ void ParseOptions(std::span<const std::string> args, std::span<const std::span<c
 std::string OptionHelp(std::span<const OptionSpec> specs) {
   std::vector<std::string> heads;
   size_t width = 0;
-  for (const OptionSpec& spec : specs) {
+  for (const OptionSpec& option : specs) {
     std::string head = "  ";
-    if (spec.alias != 0) head += std::string("-") + spec.alias + ", ";
-    head += "--" + std::string(spec.name);
-    if (!spec.valueName.empty()) head += " " + std::string(spec.valueName);
+    if (option.alias != 0) head += std::string("-") + option.alias + ", ";
+    head += "--" + std::string(option.name);
+    if (!option.valueName.empty()) head += " " + std::string(option.valueName);
     width = std::max(width, head.size());
     heads.push_back(std::move(head));
   }
