@@ -11,6 +11,7 @@
 #include "chiplink/linkstate.h"
 #include "chiplink/linkui.h"
 #include "chiplink/ports.h"
+#include "chiplink/sim_ports.h"
 #include "platform/clock.h"
 #include "platform/configpath.h"
 #include "platform/env.h"
@@ -26,17 +27,6 @@ constexpr char kLinkSection[] = "I2C";
 constexpr char kSimSection[] = "SIM";
 constexpr char kSimEnvPrefix[] = "MORVANE_SIM_";
 constexpr std::size_t kSlaveAddressBuffer = 10;
-
-// The simulated machine behind the ports, when the link runs on it.
-class SimPorts final : public PortSpace {
- public:
-  explicit SimPorts(sim::Machine& machine) : machine_(machine) {}
-  uint8_t In(uint16_t port) override { return machine_.In(port); }
-  void Out(uint16_t port, uint8_t value) override { machine_.Out(port, value); }
-
- private:
-  sim::Machine& machine_;
-};
 
 // What the running link owns: one set per process, like the link state.
 struct Backend {

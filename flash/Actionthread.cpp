@@ -25,23 +25,36 @@ std::string Format(const char* format, ...) {
   return text;
 }
 
-std::string ReadError(int32_t devStart, uint32_t pageSize, uint8_t status) {
-  return Format("Error in read flash\n  Address = 0x%X\n  PageSize = %d\n  ErrorCode = %d", devStart,
-                static_cast<int>(pageSize), status);
-}
-
-// Up to three calls while the status is nonzero; the last status counts.
-template <typename Command>
-uint8_t WithAttempts(Command command) {
-  uint8_t status = 0;
-  for (int attempt = 0; attempt < kCommandAttempts; ++attempt) {
-    status = command();
-    if (status == 0) break;
-  }
-  return status;
+template <typename Job>
+ActionThread* StartJob(TBuffer& image, int32_t bufStart, int32_t bufEnd, int32_t devStart, int32_t devEnd,
+                       uint32_t pageSize, JobHost& host, bool startSuspended) {
+  auto* job = new Job(image, bufStart, bufEnd, devStart, devEnd, pageSize, host);
+  if (!startSuspended) job->Start();
+  return job;
 }
 
 }  // namespace
+
+bool ActionThread::ReadFlash(int32_t first, int32_t count) {
+  // Up to three attempts while the status is nonzero; the last status counts.
+  uint8_t status = 0;
+  for (int attempt = 0; attempt < kCommandAttempts; ++attempt) {
+    status = IapReadBlock(kReadWorkArea, static_cast<uint16_t>(PageSize), static_cast<uint32_t>(first),
+                          static_cast<uint32_t>(count));
+    if (status == 0) return true;
+  }
+  Detail = Format("Error in read flash\n  Address = 0x%X\n  PageSize = %d\n  ErrorCode = %d", DevStart,
+                  static_cast<int>(PageSize), status);
+  Status = kFailed;
+  return false;
+}
+
+void ActionThread::OpenReadStream(bool prepare) {
+  if (prepare) MemPortPrepare();
+  SetMemPointer(kReadChannel, kReadDataAddress);
+  RegUpdateBits(kMemControl, 0x10, true);
+  BurstBegin(kMemData);
+}
 
 int32_t ReadRangeField(const std::string& text) {
   if (text.empty()) throw RangeFieldError("'0x' is not a valid integer value");
@@ -267,20 +280,8 @@ void ReadThread::Execute() {
   ShowProgress();
   if (CheckCanceled()) return;
 
-  const uint8_t status = WithAttempts([&] {
-    return IapReadBlock(kReadWorkArea, static_cast<uint16_t>(PageSize), static_cast<uint32_t>(DevStart),
-                        static_cast<uint32_t>(n));
-  });
-  if (status != 0) {
-    Detail = ReadError(DevStart, PageSize, status);
-    Status = kFailed;
-    return;
-  }
-
-  MemPortPrepare();
-  SetMemPointer(kReadChannel, kReadDataAddress);
-  RegUpdateBits(kMemControl, 0x10, true);
-  BurstBegin(kMemData);
+  if (!ReadFlash(DevStart, n)) return;
+  OpenReadStream(true);
   const int32_t step = StepFor(n);
   for (int32_t i = 0; i < n; ++i) {
     if (!StepAt(i, step)) {
@@ -320,19 +321,8 @@ void VerifyThread::Execute() {
   ShowProgress();
   if (CheckCanceled()) return;
 
-  const uint8_t status = WithAttempts([&] {
-    return IapReadBlock(kReadWorkArea, static_cast<uint16_t>(PageSize), static_cast<uint32_t>(first),
-                        static_cast<uint32_t>(count));
-  });
-  if (status != 0) {
-    Detail = ReadError(DevStart, PageSize, status);
-    Status = kFailed;
-    return;
-  }
-
-  SetMemPointer(kReadChannel, kReadDataAddress);
-  RegUpdateBits(kMemControl, 0x10, true);
-  BurstBegin(kMemData);
+  if (!ReadFlash(first, count)) return;
+  OpenReadStream(false);  // the verify's stream needs no port preparation
   const int32_t low = bootLocked_ ? 0 : int32_t{BootSize};
   const int32_t high = int32_t{BootSize} + 0xFF;
   const int32_t step = StepFor(count);
@@ -376,23 +366,17 @@ void VerifyThread::Execute() {
 
 ActionThread* StartWrite(TBuffer& image, int32_t bufStart, int32_t bufEnd, int32_t devStart, int32_t devEnd,
                          uint32_t pageSize, JobHost& host, bool startSuspended) {
-  auto* job = new WriteThread(image, bufStart, bufEnd, devStart, devEnd, pageSize, host);
-  if (!startSuspended) job->Start();
-  return job;
+  return StartJob<WriteThread>(image, bufStart, bufEnd, devStart, devEnd, pageSize, host, startSuspended);
 }
 
 ActionThread* StartRead(TBuffer& image, int32_t bufStart, int32_t bufEnd, int32_t devStart, int32_t devEnd,
                         uint32_t pageSize, JobHost& host, bool startSuspended) {
-  auto* job = new ReadThread(image, bufStart, bufEnd, devStart, devEnd, pageSize, host);
-  if (!startSuspended) job->Start();
-  return job;
+  return StartJob<ReadThread>(image, bufStart, bufEnd, devStart, devEnd, pageSize, host, startSuspended);
 }
 
 ActionThread* StartVerify(TBuffer& image, int32_t bufStart, int32_t bufEnd, int32_t devStart, int32_t devEnd,
                           uint32_t pageSize, JobHost& host, bool startSuspended) {
-  auto* job = new VerifyThread(image, bufStart, bufEnd, devStart, devEnd, pageSize, host);
-  if (!startSuspended) job->Start();
-  return job;
+  return StartJob<VerifyThread>(image, bufStart, bufEnd, devStart, devEnd, pageSize, host, startSuspended);
 }
 
 ActionThread* StartJobFromFields(JobKind kind, TBuffer& image, JobHost& host) {

@@ -71,6 +71,10 @@ int32_t ReadRangeField(const std::string& text);
 
 class ActionThread : public WorkerThread {
  public:
+  // Constructed on the GUI thread by the start functions; disables the
+  // commands at once. The job's thread starts with Start().
+  ActionThread(TBuffer& image, int32_t bufStart, int32_t bufEnd, int32_t devStart, int32_t devEnd, uint32_t pageSize,
+               JobHost& host);
   ~ActionThread() override;
 
   JobHost& MainForm;
@@ -85,9 +89,6 @@ class ActionThread : public WorkerThread {
   TBuffer& Buffer;
 
  protected:
-  ActionThread(TBuffer& image, int32_t bufStart, int32_t bufEnd, int32_t devStart, int32_t devEnd, uint32_t pageSize,
-               JobHost& host);
-
   // True, with Status "Canceled", when the job has been asked to terminate.
   bool CheckCanceled();
   // The synchronised display steps.
@@ -102,6 +103,14 @@ class ActionThread : public WorkerThread {
   // progress step at every step-th byte. False when the job is to stop.
   static int32_t StepFor(int32_t n);
   bool StepAt(int32_t i, int32_t step);
+
+  // Has the chip read count flash bytes from first into chip memory, up to
+  // three attempts; false, with the read error as Detail and "FAILED!", when
+  // every attempt failed.
+  bool ReadFlash(int32_t first, int32_t count);
+  // Points the read pointer at the bytes read and opens the burst that
+  // streams them out (with or without the memory port's preparation).
+  void OpenReadStream(bool prepare);
 
   // The follow-up job the ending job hands over to, started by EndJob.
   enum class FollowUp { kNone, kVerify, kWrite };
@@ -118,7 +127,6 @@ class ActionThread : public WorkerThread {
 class WriteThread final : public ActionThread {
  public:
   using ActionThread::ActionThread;
-  friend ActionThread* StartWrite(TBuffer&, int32_t, int32_t, int32_t, int32_t, uint32_t, JobHost&, bool);
 
  protected:
   void Execute() override;
@@ -127,7 +135,6 @@ class WriteThread final : public ActionThread {
 class ReadThread final : public ActionThread {
  public:
   using ActionThread::ActionThread;
-  friend ActionThread* StartRead(TBuffer&, int32_t, int32_t, int32_t, int32_t, uint32_t, JobHost&, bool);
 
  protected:
   void Execute() override;
@@ -136,7 +143,6 @@ class ReadThread final : public ActionThread {
 class VerifyThread final : public ActionThread {
  public:
   using ActionThread::ActionThread;
-  friend ActionThread* StartVerify(TBuffer&, int32_t, int32_t, int32_t, int32_t, uint32_t, JobHost&, bool);
 
  protected:
   void Execute() override;

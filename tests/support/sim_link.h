@@ -8,6 +8,7 @@
 
 #include "chiplink/ports.h"
 #include "chiplink/recording_ports.h"
+#include "chiplink/sim_ports.h"
 #include "platform/clock.h"
 #include "sim/machine.h"
 
@@ -25,19 +26,10 @@ class SimLink {
   RecordingPorts& ports() { return recorder_; }
 
  private:
-  class Ports final : public PortSpace {
-   public:
-    explicit Ports(sim::Machine& m) : m_(m) {}
-    uint8_t In(uint16_t port) override { return m_.In(port); }
-    void Out(uint16_t port, uint8_t value) override { m_.Out(port, value); }
-
-   private:
-    sim::Machine& m_;
-  };
   static uint32_t Ticks(void* self);
 
   std::unique_ptr<sim::Machine> machine_;
-  Ports ports_;
+  SimPorts ports_;
   RecordingPorts recorder_;
   TimeSource previousTime_;
 };
