@@ -1,6 +1,5 @@
 #include "flash/worker.h"
 
-#include <condition_variable>
 #include <exception>
 #include <mutex>
 
@@ -9,7 +8,6 @@
 namespace morvane {
 namespace {
 std::mutex g_runningMutex;
-std::condition_variable g_runningChanged;
 int g_running = 0;
 }  // namespace
 
@@ -37,12 +35,6 @@ void WorkerThread::Run(WorkerThread* self) {
   delete self;
   std::lock_guard lock(g_runningMutex);
   --g_running;
-  g_runningChanged.notify_all();
-}
-
-void WorkerThread::WaitForAll() {
-  std::unique_lock lock(g_runningMutex);
-  g_runningChanged.wait(lock, [] { return g_running == 0; });
 }
 
 int WorkerThread::Running() {

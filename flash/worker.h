@@ -32,10 +32,8 @@ class WorkerThread {
   // Asks Execute to stop at its next checkpoint.
   void Terminate() { terminated_.store(true, std::memory_order_relaxed); }
 
-  // Waits until every worker thread started so far has ended and freed its
-  // object (a front end calls it before the process ends).
-  static void WaitForAll();
-  // Worker threads started and not yet ended.
+  // Worker threads started and not yet ended (freed): a front end waits for
+  // none to be left before the process ends.
   static int Running();
 
  protected:
@@ -44,7 +42,6 @@ class WorkerThread {
   virtual void OnTerminate() {}
   bool Terminated() const { return terminated_.load(std::memory_order_relaxed); }
   void Synchronize(const std::function<void()>& fn) { gui_.Synchronize(fn); }
-  GuiDispatcher& Gui() { return gui_; }
 
  private:
   static void Run(WorkerThread* self);
